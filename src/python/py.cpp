@@ -1,0 +1,263 @@
+// Out-of-line parts of the C API layer: type construction, argument parsing, error mapping.
+#include "python/py.hpp"
+
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <limits>
+
+namespace velmora::py {
+
+void set_error_from_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_Format(PyExc_SystemError, "internal error: %s", e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "internal error");
+    }
+}
+
+PyTypeObject* make_type(const TypeDecl& decl) noexcept {
+    return guard<PyTypeObject*>(nullptr, [&]() -> PyTypeObject* {
+        std::vector<PyType_Slot> slots = decl.slots;
+        if (decl.doc) slots.push_back({Py_tp_doc, const_cast<char*>(decl.doc)});
+        if (decl.methods) slots.push_back({Py_tp_methods, decl.methods});
+        if (decl.getset) slots.push_back({Py_tp_getset, decl.getset});
+        slots.push_back({0, nullptr});
+
+        unsigned flags = Py_TPFLAGS_DEFAULT;
+        if (decl.gc) flags |= Py_TPFLAGS_HAVE_GC;
+        if (!decl.constructible) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+        // The interpreter keeps a pointer to the spec's name, so it must outlive the type.
+        static std::deque<std::string> qualified_names;
+        const char* qualified = qualified_names.emplace_back(std::string("velmora.") + decl.name).c_str();
+        PyType_Spec spec{qualified, decl.basicsize, 0, flags, slots.data()};
+
+        Ref bases;
+        if (decl.base) {
+            bases = Ref::steal(PyTuple_Pack(1, decl.base));
+            if (!bases) return nullptr;
+        }
+        PyObject* t = PyType_FromSpecWithBases(&spec, bases.get());
+        if (!t) return nullptr;
+        auto* type = reinterpret_cast<PyTypeObject*>(t);
+        // Qualified for __module__, bare for the type name that error messages and reprs
+        // show. Types live for the whole process, so both strings are never freed.
+        type->tp_name = decl.name;
+        if (decl.init_dict && !decl.init_dict(type)) {
+            Py_DECREF(t);
+            return nullptr;
+        }
+        PyType_Modified(type);
+        return type;
+    });
+}
+
+PyTypeObject* LazyType::get() noexcept {
+    if (!type_) type_ = guard<PyTypeObject*>(nullptr, [&] { return make_type(declare_()); });
+    return type_;
+}
+
+bool parse_args(const char* func, PyObject* args, PyObject* kwargs,
+                std::initializer_list<Param> params, PyObject** out) noexcept {
+    const Py_ssize_t nparams = static_cast<Py_ssize_t>(params.size());
+    const Py_ssize_t npos = args ? PyTuple_GET_SIZE(args) : 0;
+    for (Py_ssize_t i = 0; i < nparams; ++i) out[i] = nullptr;
+    if (npos > nparams) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given", func,
+                     nparams, nparams == 1 ? "" : "s", npos, npos == 1 ? "was" : "were");
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < npos; ++i) out[i] = PyTuple_GET_ITEM(args, i);
+    if (kwargs) {
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        Py_ssize_t it = 0;
+        while (PyDict_Next(kwargs, &it, &key, &value)) {
+            Py_ssize_t idx = -1;
+            if (PyUnicode_Check(key)) {
+                Py_ssize_t j = 0;
+                for (const Param& p : params) {
+                    if (PyUnicode_CompareWithASCIIString(key, p.name) == 0) {
+                        idx = j;
+                        break;
+                    }
+                    ++j;
+                }
+            }
+            if (idx < 0) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", func, key);
+                return false;
+            }
+            if (out[idx]) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", func,
+                             params.begin()[idx].name);
+                return false;
+            }
+            out[idx] = value;
+        }
+    }
+    Py_ssize_t j = 0;
+    for (const Param& p : params) {
+        if (p.required && !out[j]) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", func, p.name);
+            return false;
+        }
+        ++j;
+    }
+    return true;
+}
+
+void raise_arg_type(const char* name, const char* what, PyObject* obj) noexcept {
+    PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %s", name, what, Py_TYPE(obj)->tp_name);
+}
+
+bool arg_str(const char* name, PyObject* obj, std::string_view& out) noexcept {
+    if (!PyUnicode_Check(obj)) {
+        raise_arg_type(name, "str", obj);
+        return false;
+    }
+    Utf8View v = utf8(obj);
+    if (!v.ok) return false;
+    out = v.text;
+    return true;
+}
+
+namespace {
+
+// Converts an int-like argument to a signed 64-bit value, TypeError / OverflowError naming it.
+bool arg_integer(const char* name, PyObject* obj, long long lo, long long hi, long long& out) noexcept {
+    if (!PyLong_Check(obj) && !PyIndex_Check(obj)) {
+        raise_arg_type(name, "int", obj);
+        return false;
+    }
+    Ref n = Ref::steal(PyNumber_Index(obj));
+    if (!n) return false;
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(n.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (overflow || v < lo || v > hi) {
+        PyErr_Format(PyExc_OverflowError, "argument '%s': value out of range for %lld..%lld", name, lo, hi);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+bool arg_i32(const char* name, PyObject* obj, std::int32_t& out) noexcept {
+    long long v = 0;
+    if (!arg_integer(name, obj, std::numeric_limits<std::int32_t>::min(),
+                     std::numeric_limits<std::int32_t>::max(), v))
+        return false;
+    out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+bool arg_i64(const char* name, PyObject* obj, std::int64_t& out) noexcept {
+    long long v = 0;
+    if (!arg_integer(name, obj, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max(), v))
+        return false;
+    out = v;
+    return true;
+}
+
+bool arg_u16(const char* name, PyObject* obj, std::uint16_t& out) noexcept {
+    long long v = 0;
+    if (!arg_integer(name, obj, 0, 65535, v)) return false;
+    out = static_cast<std::uint16_t>(v);
+    return true;
+}
+
+bool arg_usize(const char* name, PyObject* obj, std::size_t& out) noexcept {
+    long long v = 0;
+    if (!arg_integer(name, obj, 0, std::numeric_limits<long long>::max(), v)) return false;
+    out = static_cast<std::size_t>(v);
+    return true;
+}
+
+bool arg_instance(const char* name, PyObject* obj, PyTypeObject* type) noexcept {
+    if (!PyObject_TypeCheck(obj, type)) {
+        raise_arg_type(name, type->tp_name, obj);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Decodes one UTF-8 sequence at s[i] (input is valid UTF-8); returns the code point.
+char32_t next_code_point(std::string_view s, std::size_t& i) {
+    auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+        ++i;
+        return b;
+    }
+    int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+    char32_t cp = b & (0x3F >> (len - 1));
+    for (int k = 1; k < len && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += len;
+    return cp;
+}
+
+// Characters shown escaped: controls, format characters, separators other than the plain
+// space, surrogates and private use.
+bool is_printable(char32_t c) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0xA0)) return false;
+    if (c < 0x7F) return true;
+    switch (c) {
+        case 0xAD: case 0x061C: case 0x180E: case 0x1680: case 0x2028: case 0x2029:
+        case 0x202F: case 0x205F: case 0x3000: case 0xFEFF:
+            return false;
+        default:
+            break;
+    }
+    if ((c >= 0x2000 && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F)) return false;
+    if ((c >= 0xD800 && c <= 0xF8FF) || (c >= 0xFFF0 && c <= 0xFFFB) || c >= 0xF0000) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string debug_quote(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    out.push_back('"');
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t start = i;
+        char32_t c = next_code_point(s, i);
+        switch (c) {
+            case '"': out += "\\\""; continue;
+            case '\\': out += "\\\\"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\t': out += "\\t"; continue;
+            case 0: out += "\\0"; continue;
+            default: break;
+        }
+        if (is_printable(c)) {
+            out.append(s.substr(start, i - start));
+        } else {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(c));
+            out += buf;
+        }
+    }
+    out.push_back('"');
+    return out;
+}
+
+}  // namespace velmora::py
+
+namespace velmora::py {
+
+PyObject* new_without_arguments(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    if (!parse_args(type->tp_name, args, kwargs, {}, nullptr)) return nullptr;
+    return type->tp_alloc(type, 0);
+}
+
+}  // namespace velmora::py
