@@ -19,6 +19,8 @@ namespace velmora::protocol {
 class BinaryProtocolReader {
 public:
     explicit BinaryProtocolReader(std::span<const std::uint8_t> input) noexcept : in_(input) {}
+    // The reader keeps a view of its input: a temporary buffer would dangle.
+    explicit BinaryProtocolReader(std::vector<std::uint8_t>&&) = delete;
 
     std::size_t position() const noexcept { return in_.position(); }
     std::size_t reserve_hint(std::int32_t size) const noexcept {
@@ -145,7 +147,7 @@ public:
 
     void write_message_begin(std::string_view name, std::uint8_t message_type, std::int32_t seq_id) {
         const std::uint8_t version[4] = {0x80, 0x01, 0x00, message_type};
-        out_.insert(out_.end(), version, version + 4);
+        detail::append_bytes(out_, version, 4);
         write_string(name);
         write_i32(seq_id);
     }
@@ -156,20 +158,20 @@ public:
     void write_field_begin(std::uint8_t type, std::int16_t id) {
         std::uint8_t b[3] = {type};
         detail::store_be(b + 1, static_cast<std::uint16_t>(id));
-        out_.insert(out_.end(), b, b + 3);
+        detail::append_bytes(out_, b, 3);
     }
     void write_field_stop() { out_.push_back(TType::STOP); }
 
     void write_list_begin(std::uint8_t elem_type, std::int32_t size) {
         std::uint8_t b[5] = {elem_type};
         detail::store_be(b + 1, static_cast<std::uint32_t>(size));
-        out_.insert(out_.end(), b, b + 5);
+        detail::append_bytes(out_, b, 5);
     }
     ProtocolStatus write_list_end() noexcept { return Unit{}; }
     void write_map_begin(std::uint8_t key_type, std::uint8_t value_type, std::int32_t size) {
         std::uint8_t b[6] = {key_type, value_type};
         detail::store_be(b + 2, static_cast<std::uint32_t>(size));
-        out_.insert(out_.end(), b, b + 6);
+        detail::append_bytes(out_, b, 6);
     }
     ProtocolStatus write_map_end() noexcept { return Unit{}; }
 
@@ -183,11 +185,11 @@ public:
     // Lengths are 32-bit on this wire; longer values are outside what the protocol carries.
     void write_string(std::string_view s) {
         write_i32(static_cast<std::int32_t>(s.size()));
-        out_.insert(out_.end(), s.begin(), s.end());
+        detail::append_bytes(out_, s.data(), s.size());
     }
     void write_binary(std::span<const std::uint8_t> b) {
         write_i32(static_cast<std::int32_t>(b.size()));
-        out_.insert(out_.end(), b.begin(), b.end());
+        detail::append_bytes(out_, b.data(), b.size());
     }
 
 private:
@@ -195,7 +197,7 @@ private:
     void append_be(U v) {
         std::uint8_t b[sizeof(U)];
         detail::store_be(b, v);
-        out_.insert(out_.end(), b, b + sizeof(U));
+        detail::append_bytes(out_, b, sizeof(U));
     }
 
     std::vector<std::uint8_t>& out_;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 namespace velmora::protocol::detail {
 
@@ -30,6 +31,15 @@ template <class T>
 inline void store_be(std::uint8_t* p, T v) noexcept {
     v = byteswap_if_little(v);
     std::memcpy(p, &v, sizeof v);
+}
+
+// Appends n bytes. resize + memcpy rather than insert: GCC 12 at -O3 reports a false
+// -Wstringop-overflow for small fixed-size range inserts into an empty vector.
+inline void append_bytes(std::vector<std::uint8_t>& out, const void* p, std::size_t n) {
+    if (n == 0) return;
+    const std::size_t old = out.size();
+    out.resize(old + n);
+    std::memcpy(out.data() + old, p, n);
 }
 
 }  // namespace velmora::protocol::detail

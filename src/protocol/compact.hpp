@@ -87,6 +87,8 @@ class CompactProtocolReader {
 public:
     // The id stack starts with one entry, which serves a message body.
     explicit CompactProtocolReader(std::span<const std::uint8_t> input) noexcept : in_(input) {}
+    // The reader keeps a view of its input: a temporary buffer would dangle.
+    explicit CompactProtocolReader(std::vector<std::uint8_t>&&) = delete;
 
     std::size_t position() const noexcept { return in_.position(); }
     std::size_t reserve_hint(std::int32_t size) const noexcept {
@@ -343,15 +345,15 @@ public:
     void write_double(double v) {
         std::uint8_t b[8];
         detail::store_be(b, std::bit_cast<std::uint64_t>(v));
-        out_.insert(out_.end(), b, b + 8);
+        detail::append_bytes(out_, b, 8);
     }
     void write_string(std::string_view s) {
         write_varint(detail::zigzag32(static_cast<std::int32_t>(s.size())));
-        out_.insert(out_.end(), s.begin(), s.end());
+        detail::append_bytes(out_, s.data(), s.size());
     }
     void write_binary(std::span<const std::uint8_t> b) {
         write_varint(detail::zigzag32(static_cast<std::int32_t>(b.size())));
-        out_.insert(out_.end(), b.begin(), b.end());
+        detail::append_bytes(out_, b.data(), b.size());
     }
 
 private:
@@ -363,7 +365,7 @@ private:
         } else {
             std::uint8_t b[3] = {ctype};
             detail::store_be(b + 1, static_cast<std::uint16_t>(id));
-            out_.insert(out_.end(), b, b + 3);
+            detail::append_bytes(out_, b, 3);
         }
         ids_.back() = id;
     }
@@ -376,7 +378,7 @@ private:
             v >>= 7;
         }
         b[n++] = static_cast<std::uint8_t>(v);
-        out_.insert(out_.end(), b, b + n);
+        detail::append_bytes(out_, b, n);
     }
 
     std::vector<std::uint8_t>& out_;

@@ -93,6 +93,8 @@ private:
 class JSONProtocolReader {
 public:
     explicit JSONProtocolReader(std::span<const std::uint8_t> input) noexcept : input_(input) {}
+    // The reader keeps a view of its input: a temporary buffer would dangle.
+    explicit JSONProtocolReader(std::vector<std::uint8_t>&&) = delete;
 
     std::size_t position() const noexcept { return pos_; }
     std::size_t reserve_hint(std::int32_t size) const noexcept;
@@ -117,6 +119,14 @@ public:
     // Views into the parsed tree or a reader-owned buffer: valid until the next read.
     ProtocolResult<std::string_view> read_string();
     ProtocolResult<std::span<const std::uint8_t>> read_binary();
+
+    // Takes the next value without looking at it (skip_value's way over a STRING: a binary
+    // value need not be decoded to be skipped).
+    ProtocolStatus skip_string() {
+        auto v = pop_scalar();
+        if (!v) return Err{std::move(v).error()};
+        return Unit{};
+    }
 
     // Parses the rest of the input into the root value if that has not happened yet.
     ProtocolStatus ensure_parsed();

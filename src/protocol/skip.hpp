@@ -29,8 +29,8 @@ constexpr bool skips_as_empty(std::uint8_t ttype) noexcept {
 template <TInputProtocol R>
 ProtocolStatus skip_fields(R& r);
 
-// Scalars are read with the protocol's own rule; a string is read as text, so its bytes must be
-// valid UTF-8. Containers with a size of 0 or less are empty. Nesting is bounded by the
+// Scalars are read with the protocol's own rule; strings are passed over as bytes (a reader may
+// offer skip_string() for a cheaper way). Containers with a size of 0 or less are empty. Nesting is bounded by the
 // reader's depth counter (the one the codec's reads also go through), so hostile input cannot
 // recurse without limit, and containers of elements that read nothing are not looped over.
 template <TInputProtocol R>
@@ -67,9 +67,15 @@ ProtocolStatus skip_value(R& r, std::uint8_t ttype) {
             return Unit{};
         }
         case TType::STRING: {
-            auto v = r.read_string();
-            if (!v) return Err{std::move(v).error()};
-            return Unit{};
+            // STRING carries binary values too: skipped bytes are not held to UTF-8, so an
+            // unknown binary field does not make a valid message unreadable.
+            if constexpr (requires { r.skip_string(); }) {
+                return r.skip_string();
+            } else {
+                auto v = r.read_binary();
+                if (!v) return Err{std::move(v).error()};
+                return Unit{};
+            }
         }
         case TType::STRUCT: {
             VELMORA_TRY(r.read_struct_begin());
