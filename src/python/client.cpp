@@ -1,7 +1,6 @@
 // ThriftClient and ThriftApplicationException, the Python face of remote calls.
+#include "parser/model.hpp"
 #include "python/classes.hpp"
-
-#include <structmember.h>
 
 namespace velmora::py {
 namespace {
@@ -74,7 +73,7 @@ PyObject* app_exception_repr(PyObject* self) noexcept {
             text = v.text;
         }
         std::string r = "ThriftApplicationException(type=" + std::to_string(as_app(self)->type) +
-                        ", message=" + debug_quote(text) + ")";
+                        ", message=" + debug_quoted(text) + ")";
         return str(r).release();
     });
 }

@@ -11,6 +11,8 @@ namespace velmora::py {
 void set_error_from_current_exception() noexcept {
     try {
         throw;
+    } catch (const PythonError&) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "internal error without a Python exception");
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
@@ -112,7 +114,11 @@ bool parse_args(const char* func, PyObject* args, PyObject* kwargs,
 }
 
 void raise_arg_type(const char* name, const char* what, PyObject* obj) noexcept {
-    PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %s", name, what, Py_TYPE(obj)->tp_name);
+    if (obj == Py_None)
+        PyErr_Format(PyExc_TypeError, "argument '%s': 'None' is not an instance of '%s'", name, what);
+    else
+        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", name,
+                     Py_TYPE(obj)->tp_name, what);
 }
 
 bool arg_str(const char* name, PyObject* obj, std::string_view& out) noexcept {
@@ -188,68 +194,6 @@ bool arg_instance(const char* name, PyObject* obj, PyTypeObject* type) noexcept 
     return true;
 }
 
-namespace {
-
-// Decodes one UTF-8 sequence at s[i] (input is valid UTF-8); returns the code point.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-    auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-        ++i;
-        return b;
-    }
-    int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    char32_t cp = b & (0x3F >> (len - 1));
-    for (int k = 1; k < len && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += len;
-    return cp;
-}
-
-// Characters shown escaped: controls, format characters, separators other than the plain
-// space, surrogates and private use.
-bool is_printable(char32_t c) {
-    if (c < 0x20 || (c >= 0x7F && c <= 0xA0)) return false;
-    if (c < 0x7F) return true;
-    switch (c) {
-        case 0xAD: case 0x061C: case 0x180E: case 0x1680: case 0x2028: case 0x2029:
-        case 0x202F: case 0x205F: case 0x3000: case 0xFEFF:
-            return false;
-        default:
-            break;
-    }
-    if ((c >= 0x2000 && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F)) return false;
-    if ((c >= 0xD800 && c <= 0xF8FF) || (c >= 0xFFF0 && c <= 0xFFFB) || c >= 0xF0000) return false;
-    return true;
-}
-
-}  // namespace
-
-std::string debug_quote(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 2);
-    out.push_back('"');
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t start = i;
-        char32_t c = next_code_point(s, i);
-        switch (c) {
-            case '"': out += "\\\""; continue;
-            case '\\': out += "\\\\"; continue;
-            case '\n': out += "\\n"; continue;
-            case '\r': out += "\\r"; continue;
-            case '\t': out += "\\t"; continue;
-            case 0: out += "\\0"; continue;
-            default: break;
-        }
-        if (is_printable(c)) {
-            out.append(s.substr(start, i - start));
-        } else {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    out.push_back('"');
-    return out;
-}
 
 }  // namespace velmora::py
 

@@ -158,6 +158,10 @@ private:
 // turns std::bad_alloc into MemoryError and anything else into SystemError, returning
 // `on_error` (nullptr / -1) in that case.
 
+// Thrown where a C API call failed deep inside C++ code and the Python error is already set;
+// the boundary leaves that error in place.
+struct PythonError {};
+
 void set_error_from_current_exception() noexcept;
 
 template <class R, class F>
@@ -167,6 +171,17 @@ R guard(R on_error, F&& body) noexcept {
     } catch (...) {
         set_error_from_current_exception();
         return on_error;
+    }
+}
+
+// The same for bodies returning std::optional (or anything whose empty value means failure).
+template <class F>
+auto guard_result(F&& body) noexcept -> decltype(body()) {
+    try {
+        return body();
+    } catch (...) {
+        set_error_from_current_exception();
+        return {};
     }
 }
 
@@ -205,21 +220,43 @@ private:
     PyTypeObject* type_ = nullptr;
 };
 
-// Allocates an instance of a heap type and default-constructs the C++ part `T` that follows
-// the object header. `T` must start with PyObject_HEAD via `PyObjectBase`.
-template <class T>
-T* alloc_object(PyTypeObject* type) noexcept {
-    PyObject* o = type->tp_alloc(type, 0);
-    if (!o) return nullptr;
-    return reinterpret_cast<T*>(o);
+// A Python object whose state is the C++ value `Payload`, constructed in place after the
+// header and destroyed with the object.
+template <class Payload>
+struct Object {
+    PyObject_HEAD
+    Payload payload;
+
+    static Payload& of(PyObject* self) noexcept { return reinterpret_cast<Object*>(self)->payload; }
+};
+
+// Allocates an instance of `type` (whose basicsize is sizeof(Object<Payload>)) and builds its
+// payload from `args`. Objects of garbage-collected types come back already tracked; their
+// traverse sees the zeroed payload (empty containers) until it is built, and building it
+// runs no Python code. Returns a new reference, or nullptr with the error set.
+template <class Payload, class... A>
+PyObject* make_object(PyTypeObject* type, A&&... args) noexcept {
+    if (!type) return nullptr;
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    try {
+        new (&reinterpret_cast<Object<Payload>*>(self)->payload) Payload(std::forward<A>(args)...);
+    } catch (...) {
+        // The payload was never built: free the bare object without running its destructor.
+        type->tp_free(self);
+        Py_DECREF(type);
+        set_error_from_current_exception();
+        return nullptr;
+    }
+    return self;
 }
 
-// Standard deallocation of a heap-type instance whose C++ part is `T` (runs ~T()).
-template <class T>
-void dealloc_object(PyObject* self) noexcept {
+// tp_dealloc of Object<Payload>.
+template <class Payload>
+void destroy_object(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     if (PyType_HasFeature(type, Py_TPFLAGS_HAVE_GC)) PyObject_GC_UnTrack(self);
-    reinterpret_cast<T*>(self)->~T();
+    reinterpret_cast<Object<Payload>*>(self)->payload.~Payload();
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -239,7 +276,7 @@ struct Param {
 bool parse_args(const char* func, PyObject* args, PyObject* kwargs,
                 std::initializer_list<Param> params, PyObject** out) noexcept;
 
-// TypeError "argument '<name>': expected <what>, got <type of obj>".
+// TypeError "argument '<name>': '<type of obj>' object is not an instance of '<what>'".
 void raise_arg_type(const char* name, const char* what, PyObject* obj) noexcept;
 
 bool arg_str(const char* name, PyObject* obj, std::string_view& out) noexcept;
@@ -249,9 +286,6 @@ bool arg_u16(const char* name, PyObject* obj, std::uint16_t& out) noexcept;
 bool arg_usize(const char* name, PyObject* obj, std::size_t& out) noexcept;
 bool arg_instance(const char* name, PyObject* obj, PyTypeObject* type) noexcept;
 
-// Text in debug-quoted form: double quotes, backslash escapes for quote, backslash, \n,
-// \r, \t, \0, and \u{hex} for other non-printable characters.
-std::string debug_quote(std::string_view utf8_text);
 
 }  // namespace velmora::py
 

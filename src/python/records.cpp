@@ -1,0 +1,133 @@
+// Construction of struct records, struct maps and service records.
+#include "python/records.hpp"
+
+namespace velmora::py {
+
+const StructRecord* StructRecord::find_struct(std::string_view key) const noexcept {
+    auto it = struct_map->find(key);
+    return it == struct_map->end() ? nullptr : &it->second;
+}
+
+const SharedStructMap& empty_struct_map() {
+    static const SharedStructMap empty = std::make_shared<const StructMap>();
+    return empty;
+}
+
+const std::shared_ptr<const FieldsByName>& empty_fields_by_name() {
+    static const std::shared_ptr<const FieldsByName> empty = std::make_shared<const FieldsByName>();
+    return empty;
+}
+
+StructRecord make_struct_record(const ThriftStruct& definition) {
+    StructRecord r;
+    r.name = definition.name;
+    r.fields = definition.fields;
+    auto by_name = std::make_shared<FieldsByName>();
+    FieldOrder order;
+    order.reserve(r.fields.size());
+    for (std::uint32_t i = 0; i < r.fields.size(); ++i) {
+        const ThriftField& f = r.fields[i];
+        r.field_index[f.id] = i;
+        (*by_name)[f.name] = f;
+        order.push_back(f.name);
+    }
+    r.struct_map = empty_struct_map();
+    r.fields_by_name = std::move(by_name);
+    r.layout = make_layout(std::move(order));
+    return r;
+}
+
+std::string_view include_prefix(std::string_view path) noexcept {
+    if (auto slash = path.rfind('/'); slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    constexpr std::string_view suffix = ".thrift";
+    if (path.size() >= suffix.size() && path.ends_with(suffix)) path.remove_suffix(suffix.size());
+    return path;
+}
+
+SharedStructMap build_struct_map(const ThriftDocument* document) {
+    if (!document) return std::make_shared<const StructMap>();
+    auto inner = std::make_shared<StructMap>();
+    for (const auto& [key, definition] : document->structs) inner->emplace(key, make_struct_record(definition));
+    // Aliases are made from the records as they stood before any alias was added.
+    std::vector<const StructRecord*> originals;
+    originals.reserve(inner->size());
+    for (const auto& entry : *inner) originals.push_back(&entry.second);
+    std::vector<std::pair<std::string, StructRecord>> aliases;
+    for (const std::string& include : document->includes) {
+        std::string prefix(include_prefix(include));
+        for (const StructRecord* record : originals) {
+            std::string key = prefix + "." + record->name;
+            if (!inner->contains(key)) aliases.emplace_back(std::move(key), *record);
+        }
+    }
+    // Inserting after the scan keeps the pointers above valid; emplace keeps the first alias.
+    for (auto& [key, record] : aliases) inner->emplace(std::move(key), std::move(record));
+
+    SharedStructMap shared_inner = std::move(inner);
+    auto outer = std::make_shared<StructMap>();
+    outer->reserve(shared_inner->size());
+    for (const auto& [key, record] : *shared_inner) {
+        StructRecord copy = record;
+        copy.struct_map = shared_inner;
+        outer->emplace(key, std::move(copy));
+    }
+    return outer;
+}
+
+namespace {
+
+// Field names become Python str objects once per process: codec and attribute access reuse
+// them (their hash is cached), and they are never freed, so records holding them may be
+// released on any thread.
+PyObject* intern_name(std::string_view name) {
+    static TextMap<PyObject*> table;
+    auto it = table.find(name);
+    if (it != table.end()) return it->second;
+    PyObject* s = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (!s) throw PythonError{};
+    PyUnicode_InternInPlace(&s);
+    table.emplace(std::string(name), s);
+    return s;
+}
+
+}  // namespace
+
+SharedLayout make_layout(FieldOrder order) {
+    auto layout = std::make_shared<Layout>();
+    layout->order_slot.reserve(order.size());
+    for (const std::string& name : order) {
+        auto [it, added] = layout->slot_of.try_emplace(name, layout->slot_count());
+        if (added) {
+            layout->slot_names.push_back(intern_name(name));
+            layout->slot_keys.push_back(name);
+        }
+        layout->order_slot.push_back(it->second);
+    }
+    layout->order = std::move(order);
+    return layout;
+}
+
+const std::shared_ptr<const MethodRecord>* ServiceRecord::find_method(std::string_view method_name) const noexcept {
+    for (const auto& m : methods)
+        if (m->name == method_name) return &m;
+    return nullptr;
+}
+
+ServiceRecord make_service_record(const ThriftService& service) {
+    ServiceRecord r;
+    r.name = service.name;
+    r.methods.reserve(service.methods.size());
+    for (const ThriftMethod& m : service.methods) {
+        auto rec = std::make_shared<MethodRecord>();
+        rec->name = m.name;
+        rec->arguments = m.arguments;
+        rec->exceptions = m.exceptions;
+        rec->return_type = m.return_type;
+        rec->oneway = m.oneway;
+        for (std::size_t i = 0; i < rec->arguments.size(); ++i) rec->argument_index[rec->arguments[i].id] = i;
+        r.methods.push_back(std::move(rec));
+    }
+    return r;
+}
+
+}  // namespace velmora::py

@@ -1,0 +1,106 @@
+// Struct records, the shared struct map, and service/method records built from a document.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "parser/model.hpp"
+#include "python/py.hpp"
+
+namespace velmora::py {
+
+// Hash and equality that let maps keyed by std::string be searched with a string_view.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+template <class V>
+using TextMap = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
+
+using FieldOrder = std::vector<std::string>;
+
+// The field names of an instance and where each one's value lives. Immutable and shared:
+// every instance of one struct record uses the same layout.
+struct Layout {
+    FieldOrder order;                      // field names in order, duplicates kept
+    TextMap<std::uint32_t> slot_of;        // distinct name -> slot
+    std::vector<std::uint32_t> order_slot; // slot of each entry of `order`
+    std::vector<PyObject*> slot_names;     // interned str of each slot, kept for the process
+    std::vector<std::string> slot_keys;    // the name of each slot
+
+    std::uint32_t slot_count() const noexcept { return static_cast<std::uint32_t>(slot_names.size()); }
+    // The slot of a field name, or -1.
+    std::int64_t find(std::string_view name) const noexcept {
+        auto it = slot_of.find(name);
+        return it == slot_of.end() ? -1 : static_cast<std::int64_t>(it->second);
+    }
+};
+using SharedLayout = std::shared_ptr<const Layout>;
+
+// Builds a layout over `order` (interpreter lock held). Throws std::bad_alloc, or
+// PythonError when an interned name cannot be created.
+SharedLayout make_layout(FieldOrder order);
+
+struct StructRecord;
+// Struct name or include-prefixed alias -> record. Immutable once built; shared between
+// threads by atomic reference count.
+using StructMap = TextMap<StructRecord>;
+using SharedStructMap = std::shared_ptr<const StructMap>;
+using FieldsByName = TextMap<ThriftField>;
+
+// One struct definition with its lookup tables. Copying a record copies name, fields and
+// field_index and shares the last three members, which are never modified.
+struct StructRecord {
+    std::string name;
+    std::vector<ThriftField> fields;
+    std::unordered_map<std::int16_t, std::uint32_t> field_index;  // id -> position; later wins
+    SharedStructMap struct_map;
+    std::shared_ptr<const FieldsByName> fields_by_name;  // later duplicate name wins
+    SharedLayout layout;                                  // field_order: names in order, duplicates kept
+
+    const StructRecord* find_struct(std::string_view key) const noexcept;
+};
+
+// The shared empty map held by records reached through a nested map and by fresh clients.
+const SharedStructMap& empty_struct_map();
+const std::shared_ptr<const FieldsByName>& empty_fields_by_name();
+
+// Builds the record of one definition (interpreter lock held); its struct_map is the shared
+// empty map.
+StructRecord make_struct_record(const ThriftStruct& definition);
+
+// The struct map of a document (empty for none): every struct under its name, plus for each
+// include path an alias "<prefix>.<name>" for every struct, where not already taken. The
+// records handed out carry, as their own struct_map, a map with the same keys whose records
+// carry the empty map.
+SharedStructMap build_struct_map(const ThriftDocument* document);
+
+// Text after the last '/', without a final ".thrift" (when at least 7 bytes remain).
+std::string_view include_prefix(std::string_view path) noexcept;
+
+
+struct MethodRecord {
+    std::string name;
+    std::vector<ThriftField> arguments;
+    std::vector<ThriftField> exceptions;
+    ThriftType return_type;
+    std::unordered_map<std::int16_t, std::size_t> argument_index;  // id -> position; later wins
+    bool oneway = false;
+};
+
+struct ServiceRecord {
+    std::string name;
+    // Records are immutable, so methods are shared between service and method objects.
+    std::vector<std::shared_ptr<const MethodRecord>> methods;
+
+    // The first method of that name, or nullptr.
+    const std::shared_ptr<const MethodRecord>* find_method(std::string_view method_name) const noexcept;
+};
+
+ServiceRecord make_service_record(const ThriftService& service);
+
+}  // namespace velmora::py
