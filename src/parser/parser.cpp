@@ -1,6 +1,7 @@
 // IDL parser: recursive descent over the token list with one token of look-ahead.
 #include "parser/parser.hpp"
 
+#include <string>
 #include <string_view>
 #include <unordered_set>
 
@@ -31,6 +32,10 @@ std::size_t fields_weight(const std::vector<ThriftField>& fields) noexcept {
     for (const auto& f : fields)
         if (f.default_value) weight += value_node_count(*f.default_value);
     return weight;
+}
+
+ParseError type_too_deep() {
+    return ParseError::syntax("Type nesting too deep (more than " + std::to_string(kMaxTypeDepth) + " levels)");
 }
 
 std::optional<ThriftType> base_type(std::string_view name) {
@@ -352,7 +357,7 @@ Result<std::optional<std::string>, ParseError> Parser::parse_extends() {
 }
 
 Result<ThriftType, ParseError> Parser::parse_type(std::size_t depth) {
-    if (depth > kMaxTypeDepth) return Err{ParseError::syntax("Type nesting too deep (more than 64 levels)")};
+    if (depth > kMaxTypeDepth) return Err{type_too_deep()};
     auto name = require_identifier();
     if (!name.ok()) return Err{std::move(name).error()};
     ThriftType type;
@@ -381,9 +386,9 @@ Result<ThriftType, ParseError> Parser::parse_type(std::size_t depth) {
         if (found == typedefs_.end() && parts->size() > 1) found = typedefs_.find(parts->back());
         type = found != typedefs_.end() ? found->second : ThriftType::named(std::move(joined));
     }
-    if (type.depth() > kMaxTypeDepth) return Err{ParseError::syntax("Type nesting too deep (more than 64 levels)")};
+    if (type.depth() > kMaxTypeDepth) return Err{type_too_deep()};
     if (type.node_count() > kMaxTypeNodes)
-        return Err{ParseError::syntax("Type expression too large (more than 1024 nodes)")};
+        return Err{ParseError::syntax("Type expression too large (more than " + std::to_string(kMaxTypeNodes) + " nodes)")};
     VELMORA_TRY(skip_annotations());  // also inside type arguments: list<i32 (a = "b")>
     return type;
 }
@@ -394,7 +399,8 @@ Result<ThriftType, ParseError> Parser::parse_type(std::size_t depth) {
 Status<ParseError> Parser::charge_inherited(std::size_t weight) {
     inherited_weight_ += weight;
     if (inherited_weight_ > kMaxInheritedWeight)
-        return Err{ParseError::syntax("Inherited definitions too large (more than 1048576 copied fields and methods)")};
+        return Err{ParseError::syntax("Inherited definitions too large (more than " + std::to_string(kMaxInheritedWeight) +
+                                      " copied fields and methods)")};
     return Unit{};
 }
 

@@ -22,9 +22,9 @@ inline constexpr std::size_t kMaxTypeNodes = 1024;
 inline constexpr std::size_t kMaxValueDepth = 64;
 // Most fields and methods (each field's default value counted by its nodes) that `extends` may
 // copy from parents in one document; beyond it the Syntax error "Inherited definitions too large
-// (more than 1048576 copied fields and methods)". Keeps long inheritance chains from growing the
+// (more than 262144 copied fields and methods)". Keeps long inheritance chains from growing the
 // document quadratically.
-inline constexpr std::size_t kMaxInheritedWeight = std::size_t{1} << 20;
+inline constexpr std::size_t kMaxInheritedWeight = std::size_t{1} << 18;
 
 // Parses a token sequence into a document; the first error aborts the parse.
 Result<ThriftDocument, ParseError> parse_document(std::span<const Token> tokens);

@@ -118,12 +118,12 @@ INSTANTIATE_TEST_SUITE_P(Limits, ErrorTable, ::testing::Values(
              std::string idl = "struct S0 { ";
              for (int i = 0; i < 200; ++i) idl += std::to_string(i) + ": i32 f" + std::to_string(i) + "; ";
              idl += "} ";
-             for (int i = 1; i < 6000; ++i)
+             for (int i = 1; i < 2000; ++i)
                  idl += "struct S" + std::to_string(i) + " extends S" + std::to_string(i - 1) + " { " +
                         std::to_string(1000 + i) + ": i32 g" + std::to_string(i) + " } ";
              return idl;
          }(),
-         "Syntax error: Inherited definitions too large (more than 1048576 copied fields and methods)"}));
+         "Syntax error: Inherited definitions too large (more than 262144 copied fields and methods)"}));
 
 // ---------------------------------------------------------------------------------------------
 // Fields of struct A: types, defaults and the real-world constructs (separators, i8, literals,

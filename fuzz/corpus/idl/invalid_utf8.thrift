@@ -1,0 +1,3 @@
+struct A { 1: string s = "ÿþ" }
+struct BÃ { }
+â‚

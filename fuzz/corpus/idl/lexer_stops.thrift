@@ -1,0 +1,2 @@
+struct A { 1: i32 x }
+/* unterminated comment xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx

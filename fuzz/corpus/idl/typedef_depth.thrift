@@ -1,0 +1,2 @@
+typedef list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<list<i32>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> T
+typedef set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<set<T>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> U
