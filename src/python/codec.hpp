@@ -234,15 +234,15 @@ private:
     }
 
     bool write_struct(const std::string& name, PyObject* obj) {
-        auto it = map_->find(name);
-        if (it == map_->end()) {
+        const StructRecord* record = map_->find(name);
+        if (!record) {
             PyErr_SetString(PyExc_ValueError, ("Unknown struct: " + name).c_str());
             return false;
         }
         WriteRecursionGuard guard;
         if (!guard.ok()) return false;
         w_.write_struct_begin();
-        if (!serialize_struct_any(it->second, obj)) return false;
+        if (!serialize_struct_any(*record, obj)) return false;
         w_.write_field_stop();
         return !protocol_failed(w_.write_struct_end());
     }
@@ -303,10 +303,7 @@ private:
     ProtocolStatus write_struct_value(const StructValue& sv) {
         w_.write_struct_begin();
         const StructRecord* record = nullptr;
-        if (sv.name) {
-            auto it = map_->find(*sv.name);
-            if (it != map_->end()) record = &it->second;
-        }
+        if (sv.name) record = map_->find(*sv.name);
         if (record) {
             for (const ThriftField& field : record->fields) {
                 auto it = sv.fields.find(field.name);
@@ -399,13 +396,13 @@ public:
                 return ThriftValue::make_map(std::move(entries));
             }
             case TypeKind::Struct: {
-                auto it = map_->find(type.struct_name());
-                if (it == map_->end())
+                const StructRecord* record = map_->find(type.struct_name());
+                if (!record)
                     return Err{IoError{IoErrorKind::InvalidData, "Unknown struct type: " + type.struct_name()}};
                 auto begun = r_.read_struct_begin();
                 if (!begun) return fail(begun.error());
                 ThriftValue::Fields fields;
-                auto st = read_fields(it->second, fields);
+                auto st = read_fields(*record, fields);
                 if (!st) return Err{std::move(st).error()};
                 r_.read_struct_end();
                 return ThriftValue::make_struct(type.struct_name(), std::move(fields));
@@ -498,11 +495,11 @@ public:
             case TypeKind::Set: return read_list(type.element_type());
             case TypeKind::Map: return read_map(type.key_type(), type.value_type());
             case TypeKind::Struct: {
-                auto it = map_->find(type.struct_name());
-                if (it == map_->end()) return unknown_struct(type.struct_name());
+                const StructRecord* record = map_->find(type.struct_name());
+                if (!record) return unknown_struct(type.struct_name());
                 auto begun = r_.read_struct_begin();
                 if (!begun) return fail(begun.error());
-                PyObject* inst = read_instance(it->second);
+                PyObject* inst = read_instance(*record);
                 if (!inst) return nullptr;
                 r_.read_struct_end();
                 return inst;

@@ -263,8 +263,7 @@ std::optional<ThriftValue> struct_from_instance(InstancePayload& inst, const Thr
     return guard_result([&]() -> std::optional<ThriftValue> {
         const FieldsByName* types = inst.fields_by_name.get();
         if (declared && map) {
-            auto it = map->find(declared->struct_name());
-            if (it != map->end()) types = it->second.fields_by_name.get();
+            if (const StructRecord* r = map->find(declared->struct_name())) types = r->fields_by_name.get();
         }
         ThriftValue::Fields fields;
         const Layout& layout = *inst.layout;
@@ -292,10 +291,7 @@ std::optional<ThriftValue> struct_from_dict(PyObject* dict, const std::string& n
     if (!guard.ok()) return std::nullopt;
     return guard_result([&]() -> std::optional<ThriftValue> {
         const StructRecord* record = nullptr;
-        if (map) {
-            auto it = map->find(name);
-            if (it != map->end()) record = &it->second;
-        }
+        if (map) record = map->find(name);
         Ref keep = Ref::borrow(dict);
         ThriftValue::Fields fields;
         PyObject *k, *v;
@@ -473,10 +469,7 @@ PyObject* thrift_value_to_py(const ThriftValue& value, const SharedStructMap& ma
                 const StructValue& sv = value.as_struct();
                 std::string name = sv.name.value_or(std::string());
                 const StructRecord* record = nullptr;
-                if (map) {
-                    auto it = map->find(name);
-                    if (it != map->end()) record = &it->second;
-                }
+                if (map) record = map->find(name);
                 SharedLayout layout;
                 std::shared_ptr<const FieldsByName> by_name;
                 if (record) {

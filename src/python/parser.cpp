@@ -118,9 +118,9 @@ PyObject* parser_get_struct(PyObject* self, PyObject* args, PyObject* kwargs) no
         DocumentAccess d(self);
         if (!d.ok()) return nullptr;
         const SharedStructMap& map = d.payload().shared_struct_map();
-        auto it = map->find(name);
-        if (it == map->end()) Py_RETURN_NONE;
-        return wrap_struct(it->second);
+        const StructRecord* record = map->find(name);
+        if (!record) Py_RETURN_NONE;
+        return wrap_struct(*record);
     });
 }
 

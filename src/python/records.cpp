@@ -3,9 +3,12 @@
 
 namespace velmora::py {
 
-const StructRecord* StructRecord::find_struct(std::string_view key) const noexcept {
-    auto it = struct_map->find(key);
-    return it == struct_map->end() ? nullptr : &it->second;
+const StructRecord* StructMap::find(std::string_view key) const noexcept {
+    if (auto it = records_.find(key); it != records_.end()) return &it->second;
+    const std::size_t dot = key.rfind('.');
+    if (dot == std::string_view::npos || !include_prefixes_.contains(key.substr(0, dot))) return nullptr;
+    auto it = records_.find(key.substr(dot + 1));
+    return it == records_.end() ? nullptr : &it->second;
 }
 
 const SharedStructMap& empty_struct_map() {
@@ -45,31 +48,19 @@ std::string_view include_prefix(std::string_view path) noexcept {
 }
 
 SharedStructMap build_struct_map(const ThriftDocument* document) {
-    if (!document) return std::make_shared<const StructMap>();
     auto inner = std::make_shared<StructMap>();
-    for (const auto& [key, definition] : document->structs) inner->emplace(key, make_struct_record(definition));
-    // Aliases are made from the records as they stood before any alias was added.
-    std::vector<const StructRecord*> originals;
-    originals.reserve(inner->size());
-    for (const auto& entry : *inner) originals.push_back(&entry.second);
-    std::vector<std::pair<std::string, StructRecord>> aliases;
-    for (const std::string& include : document->includes) {
-        std::string prefix(include_prefix(include));
-        for (const StructRecord* record : originals) {
-            std::string key = prefix + "." + record->name;
-            if (!inner->contains(key)) aliases.emplace_back(std::move(key), *record);
-        }
-    }
-    // Inserting after the scan keeps the pointers above valid; emplace keeps the first alias.
-    for (auto& [key, record] : aliases) inner->emplace(std::move(key), std::move(record));
+    if (!document) return inner;
+    for (const auto& [key, definition] : document->structs) inner->records_.emplace(key, make_struct_record(definition));
+    for (const std::string& include : document->includes) inner->include_prefixes_.emplace(include_prefix(include), true);
 
-    SharedStructMap shared_inner = std::move(inner);
+    SharedStructMap shared_inner = inner;
     auto outer = std::make_shared<StructMap>();
-    outer->reserve(shared_inner->size());
-    for (const auto& [key, record] : *shared_inner) {
+    outer->include_prefixes_ = inner->include_prefixes_;
+    outer->records_.reserve(inner->records_.size());
+    for (const auto& [key, record] : inner->records_) {
         StructRecord copy = record;
         copy.struct_map = shared_inner;
-        outer->emplace(key, std::move(copy));
+        outer->records_.emplace(key, std::move(copy));
     }
     return outer;
 }

@@ -46,9 +46,8 @@ using SharedLayout = std::shared_ptr<const Layout>;
 SharedLayout make_layout(FieldOrder order);
 
 struct StructRecord;
-// Struct name or include-prefixed alias -> record. Immutable once built; shared between
-// threads by atomic reference count.
-using StructMap = TextMap<StructRecord>;
+class StructMap;
+// Immutable once built; shared between threads by atomic reference count.
 using SharedStructMap = std::shared_ptr<const StructMap>;
 using FieldsByName = TextMap<ThriftField>;
 
@@ -62,7 +61,22 @@ struct StructRecord {
     std::shared_ptr<const FieldsByName> fields_by_name;  // later duplicate name wins
     SharedLayout layout;                                  // field_order: names in order, duplicates kept
 
-    const StructRecord* find_struct(std::string_view key) const noexcept;
+};
+
+// Struct name or include-prefixed alias -> record. An alias "<prefix>.<Name>" exists for
+// every include prefix and every struct; aliases are resolved on lookup rather than stored,
+// so a document with many includes and many structs costs nothing extra (struct names
+// never contain dots, so an alias never shadows a name).
+class StructMap {
+public:
+    // The record under `key`, or nullptr.
+    const StructRecord* find(std::string_view key) const noexcept;
+    bool empty() const noexcept { return records_.empty(); }
+
+private:
+    friend SharedStructMap build_struct_map(const ThriftDocument* document);
+    TextMap<StructRecord> records_;   // by struct name
+    TextMap<bool> include_prefixes_;  // prefixes that form aliases
 };
 
 // The shared empty map held by records reached through a nested map and by fresh clients.
@@ -74,9 +88,8 @@ const std::shared_ptr<const FieldsByName>& empty_fields_by_name();
 StructRecord make_struct_record(const ThriftStruct& definition);
 
 // The struct map of a document (empty for none): every struct under its name, plus for each
-// include path an alias "<prefix>.<name>" for every struct, where not already taken. The
-// records handed out carry, as their own struct_map, a map with the same keys whose records
-// carry the empty map.
+// include path an alias "<prefix>.<name>" for every struct. The records handed out carry,
+// as their own struct_map, a map with the same keys whose records carry the empty map.
 SharedStructMap build_struct_map(const ThriftDocument* document);
 
 // Text after the last '/', without a final ".thrift" (when at least 7 bytes remain).
