@@ -195,9 +195,9 @@ public:
             case TypeKind::Struct: {
                 const std::string& name = type.struct_name();
                 ThriftValue::Fields fields;
-                auto it = map_.find(name);
-                if (it != map_.end() && v.is_object()) {
-                    const StructRecord& record = it->second;
+                const StructRecord* found = map_.find(name);
+                if (found && v.is_object()) {
+                    const StructRecord& record = *found;
                     const bool take_fields = take && !has_duplicate_names(record);
                     JsonObject& object = v.as_object();
                     for (const ThriftField& field : record.fields) {
@@ -321,9 +321,9 @@ public:
             case TypeKind::Struct: {
                 if (!v.is_object()) return raise_type_error("Expected JSON object for struct");
                 const std::string& name = type.struct_name();
-                auto it = map_->find(name);
-                if (it == map_->end()) return raise_with_suffix(PyExc_ValueError, "Unknown struct: ", name);
-                return instance(it->second, v.as_object());
+                const StructRecord* record = map_->find(name);
+                if (!record) return raise_with_suffix(PyExc_ValueError, "Unknown struct: ", name);
+                return instance(*record, v.as_object());
             }
         }
         Py_RETURN_NONE;
