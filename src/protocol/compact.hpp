@@ -242,29 +242,31 @@ public:
     // Varints: 7 bits per byte, low group first, high bit = more follows. The byte count is
     // not limited; bits beyond the width are dropped.
     ProtocolResult<std::uint32_t> read_varint32() {
-        std::uint32_t v = 0;
-        unsigned shift = 0;
-        for (;;) {
-            const std::uint8_t* p = in_.take(1);
-            if (!p) return Err{ProtocolError::eof()};
-            if (shift < 32) v |= static_cast<std::uint32_t>(p[0] & 0x7F) << shift;
-            if (!(p[0] & 0x80)) return v;
-            shift += 7;
-        }
+        auto v = read_varint<32>();
+        if (!v) return Err{std::move(v).error()};
+        return static_cast<std::uint32_t>(*v);
     }
-    ProtocolResult<std::uint64_t> read_varint64() {
-        std::uint64_t v = 0;
-        unsigned shift = 0;
-        for (;;) {
-            const std::uint8_t* p = in_.take(1);
-            if (!p) return Err{ProtocolError::eof()};
-            if (shift < 64) v |= static_cast<std::uint64_t>(p[0] & 0x7F) << shift;
-            if (!(p[0] & 0x80)) return v;
-            shift += 7;
-        }
-    }
+    ProtocolResult<std::uint64_t> read_varint64() { return read_varint<64>(); }
 
 private:
+    template <unsigned Width>
+    ProtocolResult<std::uint64_t> read_varint() {
+        const std::uint8_t* p = in_.peek();
+        const std::size_t avail = in_.remaining();
+        std::uint64_t v = 0;
+        for (std::size_t i = 0; i < avail; ++i) {
+            const std::uint8_t b = p[i];
+            if (i * 7 < Width) v |= static_cast<std::uint64_t>(b & 0x7F) << (i * 7);
+            if (!(b & 0x80)) {
+                in_.advance(i + 1);
+                if constexpr (Width < 64) v &= (std::uint64_t{1} << Width) - 1;
+                return v;
+            }
+        }
+        in_.move_to_end();
+        return Err{ProtocolError::eof()};
+    }
+
     InputCursor in_;
     NestingDepth depth_;
     // Last field id per open struct; index 0 serves the message body or top-level struct.
@@ -276,10 +278,7 @@ private:
 class CompactProtocolWriter {
 public:
     // Appends after whatever the vector already holds. The id stack starts with one entry.
-    explicit CompactProtocolWriter(std::vector<std::uint8_t>& out) : out_(out) {
-        ids_.reserve(8);
-        ids_.push_back(0);
-    }
+    explicit CompactProtocolWriter(std::vector<std::uint8_t>& out) noexcept : out_(out) {}
 
     void write_message_begin(std::string_view name, std::uint8_t message_type, std::int32_t seq_id) {
         out_.push_back(0x82);
@@ -289,12 +288,12 @@ public:
     }
     ProtocolStatus write_message_end() noexcept { return Unit{}; }
 
-    void write_struct_begin() { ids_.push_back(0); }
+    void write_struct_begin() { ids_.push(); }
     ProtocolStatus write_struct_end() {
         // The constructor's entry is never popped: an unbalanced end is a caller error.
         if (ids_.size() <= 1) [[unlikely]]
             return Err{ProtocolError::io(IoErrorKind::Other, "stack underflow")};
-        ids_.pop_back();
+        ids_.pop();
         return Unit{};
     }
 
@@ -359,7 +358,7 @@ public:
 private:
     void write_field_header(std::uint8_t ctype, std::int16_t id) {
         const auto delta = static_cast<std::int16_t>(static_cast<std::uint16_t>(id) -
-                                                     static_cast<std::uint16_t>(ids_.back()));
+                                                     static_cast<std::uint16_t>(ids_.top()));
         if (delta >= 1 && delta <= 15) {
             out_.push_back(static_cast<std::uint8_t>((delta << 4) | ctype));
         } else {
@@ -367,7 +366,7 @@ private:
             detail::store_be(b + 1, static_cast<std::uint16_t>(id));
             detail::append_bytes(out_, b, 3);
         }
-        ids_.back() = id;
+        ids_.top() = id;
     }
 
     void write_varint(std::uint64_t v) {
@@ -381,8 +380,33 @@ private:
         detail::append_bytes(out_, b, n);
     }
 
+    // Last field id per open struct, starting with the one entry that serves a message body.
+    // Writers have no depth bound, so levels beyond the inline ones spill to the heap.
+    class IdStack {
+    public:
+        std::int16_t& top() noexcept { return size_ <= kInline ? inline_[size_ - 1] : spill_[size_ - kInline - 1]; }
+        std::size_t size() const noexcept { return size_; }
+        void push() {
+            if (size_ < kInline)
+                inline_[size_] = 0;
+            else
+                spill_.push_back(0);
+            ++size_;
+        }
+        void pop() noexcept {
+            if (size_ > kInline) spill_.pop_back();
+            --size_;
+        }
+
+    private:
+        static constexpr std::size_t kInline = 32;
+        std::array<std::int16_t, kInline> inline_{};
+        std::vector<std::int16_t> spill_;
+        std::size_t size_ = 1;
+    };
+
     std::vector<std::uint8_t>& out_;
-    std::vector<std::int16_t> ids_;
+    IdStack ids_;
     std::optional<std::int16_t> pending_bool_id_;
 };
 

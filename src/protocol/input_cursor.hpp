@@ -28,6 +28,12 @@ public:
         return p;
     }
 
+    // Direct access for decoders that look ahead (varints): the unread bytes and a way to
+    // step over some of them.
+    const std::uint8_t* peek() const noexcept { return data_ + pos_; }
+    void advance(std::size_t n) noexcept { pos_ += n; }
+    void move_to_end() noexcept { pos_ = size_; }
+
     std::size_t position() const noexcept { return pos_; }
     std::size_t remaining() const noexcept { return size_ - pos_; }
 

@@ -95,6 +95,9 @@ public:
     explicit JSONProtocolReader(std::span<const std::uint8_t> input) noexcept : input_(input) {}
     // The reader keeps a view of its input: a temporary buffer would dangle.
     explicit JSONProtocolReader(std::vector<std::uint8_t>&&) = delete;
+    // Frames point into the parsed tree held by this object: it stays where it was made.
+    JSONProtocolReader(const JSONProtocolReader&) = delete;
+    JSONProtocolReader& operator=(const JSONProtocolReader&) = delete;
 
     std::size_t position() const noexcept { return pos_; }
     std::size_t reserve_hint(std::int32_t size) const noexcept;

@@ -96,6 +96,19 @@ const LayoutCase kLayout[] = {
              EXPECT_EQ(*r.read_i32(), 0);
          }
      }},
+    {"delta 15 is the last short form, 16 the first long one", [](auto& w) {
+         w.write_field_begin(TType::I32, 15);
+         w.write_i32(0);
+         w.write_field_begin(TType::I32, 31);
+         w.write_i32(0);
+     },
+     "F5 00 05 00 1F 00",
+     [](auto& r) {
+         for (std::int16_t id : {15, 31}) {
+             EXPECT_EQ(*r.read_field_begin(), (FieldHeader{TType::I32, id}));
+             EXPECT_EQ(*r.read_i32(), 0);
+         }
+     }},
     {"decreasing and negative ids use the long form", [](auto& w) {
          w.write_field_begin(TType::BYTE, 5);
          w.write_byte(0);
