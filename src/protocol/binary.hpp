@@ -140,10 +140,13 @@ private:
     NestingDepth depth_;
 };
 
-class BinaryProtocolWriter {
+// Writes to any byte output: a std::vector, or the module's output that grows a bytes object
+// in place so a serialized struct needs no final copy.
+template <class Out>
+class BasicBinaryProtocolWriter {
 public:
     // Appends after whatever the vector already holds; the caller sizes it in advance.
-    explicit BinaryProtocolWriter(std::vector<std::uint8_t>& out) noexcept : out_(out) {}
+    explicit BasicBinaryProtocolWriter(Out& out) noexcept : out_(out) {}
 
     void write_message_begin(std::string_view name, std::uint8_t message_type, std::int32_t seq_id) {
         const std::uint8_t version[4] = {0x80, 0x01, 0x00, message_type};
@@ -200,10 +203,11 @@ private:
         detail::append_bytes(out_, b, sizeof(U));
     }
 
-    std::vector<std::uint8_t>& out_;
+    Out& out_;
 };
 
 static_assert(TInputProtocol<BinaryProtocolReader>);
+using BinaryProtocolWriter = BasicBinaryProtocolWriter<std::vector<std::uint8_t>>;
 static_assert(TOutputProtocol<BinaryProtocolWriter>);
 
 }  // namespace velmora::protocol

@@ -42,4 +42,10 @@ inline void append_bytes(std::vector<std::uint8_t>& out, const void* p, std::siz
     std::memcpy(out.data() + old, p, n);
 }
 
+// Any other output the writers can append to: push_back(byte) and append(pointer, n).
+template <class Out>
+inline void append_bytes(Out& out, const void* p, std::size_t n) {
+    out.append(p, n);
+}
+
 }  // namespace velmora::protocol::detail

@@ -275,10 +275,13 @@ private:
     std::optional<bool> pending_bool_;
 };
 
-class CompactProtocolWriter {
+// Writes to any byte output: a std::vector, or the module's output that grows a bytes object
+// in place so a serialized struct needs no final copy.
+template <class Out>
+class BasicCompactProtocolWriter {
 public:
     // Appends after whatever the vector already holds. The id stack starts with one entry.
-    explicit CompactProtocolWriter(std::vector<std::uint8_t>& out) noexcept : out_(out) {}
+    explicit BasicCompactProtocolWriter(Out& out) noexcept : out_(out) {}
 
     void write_message_begin(std::string_view name, std::uint8_t message_type, std::int32_t seq_id) {
         out_.push_back(0x82);
@@ -405,12 +408,13 @@ private:
         std::size_t size_ = 1;
     };
 
-    std::vector<std::uint8_t>& out_;
+    Out& out_;
     IdStack ids_;
     std::optional<std::int16_t> pending_bool_id_;
 };
 
 static_assert(TInputProtocol<CompactProtocolReader>);
+using CompactProtocolWriter = BasicCompactProtocolWriter<std::vector<std::uint8_t>>;
 static_assert(TOutputProtocol<CompactProtocolWriter>);
 
 }  // namespace velmora::protocol

@@ -4,6 +4,7 @@
 #include "protocol/binary.hpp"
 #include "protocol/compact.hpp"
 #include "protocol/json.hpp"
+#include "python/bytes_output.hpp"
 #include "python/serialize.hpp"
 
 namespace velmora::py {
@@ -15,27 +16,23 @@ void raise_io_error(std::string_view prefix, const protocol::IoError& error) noe
     PyErr_SetString(PyExc_OSError, text.c_str());
 }
 
-bool has_unhashable_keys(const ThriftType& type) noexcept {
-    switch (type.kind()) {
-        case TypeKind::List:
-        case TypeKind::Set: return has_unhashable_keys(type.element_type());
-        case TypeKind::Map: {
-            TypeKind k = type.key_type().kind();
-            if (k == TypeKind::List || k == TypeKind::Set || k == TypeKind::Map) return true;
-            return has_unhashable_keys(type.key_type()) || has_unhashable_keys(type.value_type());
-        }
-        default: return false;
+namespace {
+
+// Binary and Compact write straight into the resulting bytes object; JSON prints its tree
+// into a vector once the struct closes, which is then copied.
+template <class Out>
+PyObject* finish_output(Out& out) {
+    if constexpr (std::is_same_v<Out, BytesOutput>) {
+        return out.finish();
+    } else {
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out.data()), static_cast<Py_ssize_t>(out.size()));
     }
 }
 
-namespace {
-
-template <class Writer>
-PyObject* serialize_with(const StructRecord& record, PyObject* data, bool wrap_in_struct) {
-    std::vector<std::uint8_t> out;
-    out.reserve(128 + 16 * record.fields.size());
-    Writer w(out);
-    PyWriter<Writer> writer(w, record.struct_map);
+template <template <class> class Writer, class Out>
+PyObject* serialize_with(const StructRecord& record, PyObject* data, bool wrap_in_struct, Out& out) {
+    Writer<Out> w(out);
+    PyWriter<Writer<Out>> writer(w, record.struct_map);
     if (wrap_in_struct) w.write_struct_begin();
     if (!writer.serialize_struct_any(record, data)) return nullptr;
     w.write_field_stop();
@@ -46,8 +43,12 @@ PyObject* serialize_with(const StructRecord& record, PyObject* data, bool wrap_i
             return nullptr;
         }
     }
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out.data()), static_cast<Py_ssize_t>(out.size()));
+    return finish_output(out);
 }
+
+// The JSON writer is not a template over its output.
+template <class Out>
+using JSONWriter = protocol::JSONProtocolWriter;
 
 template <class Reader>
 PyObject* deserialize_with(const StructRecord& record, std::span<const std::uint8_t> bytes, bool begin_struct) {
@@ -67,10 +68,22 @@ PyObject* deserialize_with(const StructRecord& record, std::span<const std::uint
 
 PyObject* serialize_with_protocol(const StructRecord& record, PyObject* data, ProtocolType protocol) noexcept {
     return guard<PyObject*>(nullptr, [&]() -> PyObject* {
+        // Room for small structs without growing: 128 bytes plus 16 per declared field.
+        const std::size_t capacity = 128 + 16 * record.fields.size();
         switch (protocol) {
-            case ProtocolType::Binary: return serialize_with<protocol::BinaryProtocolWriter>(record, data, false);
-            case ProtocolType::Compact: return serialize_with<protocol::CompactProtocolWriter>(record, data, true);
-            case ProtocolType::JSON: return serialize_with<protocol::JSONProtocolWriter>(record, data, true);
+            case ProtocolType::Binary: {
+                BytesOutput out(capacity);
+                return serialize_with<protocol::BasicBinaryProtocolWriter>(record, data, false, out);
+            }
+            case ProtocolType::Compact: {
+                BytesOutput out(capacity);
+                return serialize_with<protocol::BasicCompactProtocolWriter>(record, data, true, out);
+            }
+            case ProtocolType::JSON: {
+                std::vector<std::uint8_t> out;
+                out.reserve(capacity);
+                return serialize_with<JSONWriter>(record, data, true, out);
+            }
         }
         PyErr_SetString(PyExc_SystemError, "unknown protocol");
         return nullptr;

@@ -34,10 +34,6 @@ inline void raise_protocol_error(std::string_view prefix, const ProtocolError& e
     raise_io_error(prefix, protocol::IoError{protocol::IoErrorKind::InvalidData, error.text()});
 }
 
-// A type whose values have no faithful Python form: somewhere inside it a map is keyed by a
-// list, set or map, and Python cannot hash those keys. Such fields are kept as Thrift values.
-bool has_unhashable_keys(const ThriftType& type) noexcept;
-
 // Guards recursion over Python data being written (RecursionError at the interpreter's limit).
 class WriteRecursionGuard {
 public:
@@ -106,14 +102,14 @@ public:
             }
             case TypeKind::String: {
                 std::string_view s;
-                if (!extract_str(obj, s)) return false;
+                if (!extract_str(obj, s) || !fits_wire_length(s.size())) return false;
                 w_.write_string(s);
                 return true;
             }
             case TypeKind::Binary: {
                 std::string storage;
                 std::string_view bytes;
-                if (!extract_binary(obj, storage, bytes)) return false;
+                if (!extract_binary(obj, storage, bytes) || !fits_wire_length(bytes.size())) return false;
                 w_.write_binary({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
                 return true;
             }
@@ -179,6 +175,13 @@ public:
     }
 
 private:
+    // Lengths and counts travel as signed 32-bit numbers; anything longer cannot be written.
+    static bool fits_wire_length(std::size_t n) {
+        if (n <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return true;
+        PyErr_Format(PyExc_OverflowError, "length %zu is too large for the wire (at most 2147483647)", n);
+        return false;
+    }
+
     bool protocol_failed(const ProtocolStatus& st) {
         if (st) return false;
         raise_protocol_error("", st.error());
@@ -194,13 +197,16 @@ private:
         if (!guard.ok()) return false;
         const ThriftType& elem = type.element_type();
         const Py_ssize_t n = PyList_GET_SIZE(obj);
+        if (!fits_wire_length(static_cast<std::size_t>(n))) return false;
         w_.write_list_begin(type_code(elem), static_cast<std::int32_t>(n));
+        const StructRecord* record = nullptr;
+        if (elem.kind() == TypeKind::Struct && n > 0 && !(record = find_struct(elem.struct_name()))) return false;
         // Items are re-checked against the current size: element conversions may run Python
         // code that changes the list.
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (i >= PyList_GET_SIZE(obj)) return raise_changed_size("list");
             Ref item = Ref::borrow(PyList_GET_ITEM(obj, i));
-            if (!write_value(elem, item.get())) return false;
+            if (!(record ? write_struct(*record, item.get()) : write_value(elem, item.get()))) return false;
         }
         if (PyList_GET_SIZE(obj) != n) return raise_changed_size("list");
         return !protocol_failed(w_.write_list_end());
@@ -216,6 +222,7 @@ private:
         const ThriftType& kt = type.key_type();
         const ThriftType& vt = type.value_type();
         const Py_ssize_t n = PyDict_GET_SIZE(obj);
+        if (!fits_wire_length(static_cast<std::size_t>(n))) return false;
         w_.write_map_begin(type_code(kt), type_code(vt), static_cast<std::int32_t>(n));
         PyObject *k, *v;
         Py_ssize_t pos = 0, count = 0;
@@ -233,16 +240,22 @@ private:
         return false;
     }
 
-    bool write_struct(const std::string& name, PyObject* obj) {
+    const StructRecord* find_struct(const std::string& name) {
         const StructRecord* record = map_->find(name);
-        if (!record) {
-            PyErr_SetString(PyExc_ValueError, ("Unknown struct: " + name).c_str());
-            return false;
-        }
+        if (!record) PyErr_SetString(PyExc_ValueError, ("Unknown struct: " + name).c_str());
+        return record;
+    }
+
+    bool write_struct(const std::string& name, PyObject* obj) {
+        const StructRecord* record = find_struct(name);
+        return record && write_struct(*record, obj);
+    }
+
+    bool write_struct(const StructRecord& record, PyObject* obj) {
         WriteRecursionGuard guard;
         if (!guard.ok()) return false;
         w_.write_struct_begin();
-        if (!serialize_struct_any(*record, obj)) return false;
+        if (!serialize_struct_any(record, obj)) return false;
         w_.write_field_stop();
         return !protocol_failed(w_.write_struct_end());
     }
@@ -418,9 +431,9 @@ public:
             auto header = r_.read_field_begin();
             if (!header) return fail(header.error());
             if (header->type == TType::STOP) return Unit{};
-            auto it = record.field_index.find(header->id);
-            if (it != record.field_index.end()) {
-                const ThriftField& field = record.fields[it->second];
+            const std::int64_t pos = record.position_of(header->id);
+            if (pos >= 0) {
+                const ThriftField& field = record.fields[static_cast<std::size_t>(pos)];
                 if (type_code(field.field_type) == header->type) {
                     auto value = read_value(field.field_type);
                     if (!value) return Err{std::move(value).error()};
@@ -497,15 +510,24 @@ public:
             case TypeKind::Struct: {
                 const StructRecord* record = map_->find(type.struct_name());
                 if (!record) return unknown_struct(type.struct_name());
-                auto begun = r_.read_struct_begin();
-                if (!begun) return fail(begun.error());
-                PyObject* inst = read_instance(*record);
-                if (!inst) return nullptr;
-                r_.read_struct_end();
-                return inst;
+                return read_nested(*record);
             }
         }
         Py_RETURN_NONE;
+    }
+
+    // One element of a container, with a struct element type already resolved.
+    PyObject* read_element(const ThriftType& type, const StructRecord* record) {
+        return record ? read_nested(*record) : read_value(type);
+    }
+
+    PyObject* read_nested(const StructRecord& record) {
+        auto begun = r_.read_struct_begin();
+        if (!begun) return fail(begun.error());
+        PyObject* inst = read_instance(record);
+        if (!inst) return nullptr;
+        r_.read_struct_end();
+        return inst;
     }
 
     // deserialize_struct_fields_as_instance: the fields of `record` up to and including STOP
@@ -527,12 +549,13 @@ private:
             auto header = r_.read_field_begin();
             if (!header) return fail(header.error());
             if (header->type == TType::STOP) break;
-            auto it = record.field_index.find(header->id);
-            if (it != record.field_index.end()) {
-                const ThriftField& field = record.fields[it->second];
+            const std::int64_t pos = record.position_of(header->id);
+            if (pos >= 0) {
+                const std::size_t i = static_cast<std::size_t>(pos);
+                const ThriftField& field = record.fields[i];
                 if (type_code(field.field_type) == header->type) {
-                    Slot& slot = inst.slots[record.layout->order_slot[it->second]];
-                    if (has_unhashable_keys(field.field_type)) {
+                    Slot& slot = inst.slots[record.layout->order_slot[i]];
+                    if (record.keep_as_value[i]) {
                         NativeReader<R> native(r_, map_);
                         auto value = native.read_value(field.field_type);
                         if (!value) return fail_io(value.error());
@@ -576,8 +599,13 @@ private:
         const bool presized = *count <= r_.reserve_hint(header->size);
         Ref list = Ref::steal(PyList_New(presized ? static_cast<Py_ssize_t>(*count) : 0));
         if (!list) return nullptr;
+        const StructRecord* record = nullptr;
+        if (elem.kind() == TypeKind::Struct && *count > 0) {
+            record = map_->find(elem.struct_name());
+            if (!record) return unknown_struct(elem.struct_name());
+        }
         for (std::uint32_t i = 0; i < *count; ++i) {
-            PyObject* item = read_value(elem);
+            PyObject* item = read_element(elem, record);
             if (!item) return nullptr;
             if (presized) {
                 PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);

@@ -71,9 +71,14 @@ int instance_clear(PyObject* self) noexcept {
 }
 
 PyObject* instance_getattro(PyObject* self, PyObject* name) noexcept {
-    PyObject* found = PyObject_GenericGetAttr(self, name);
-    if (found || !PyErr_ExceptionMatches(PyExc_AttributeError)) return found;
-    PyErr_Clear();
+    // Members of the type (methods, struct_name, object's own attributes) come first. Without
+    // an instance __dict__, ordinary lookup can only find what the type defines, so a name the
+    // type lacks goes straight to the fields instead of raising and discarding an error.
+    if (!PyUnicode_Check(name) || _PyType_Lookup(Py_TYPE(self), name)) {
+        PyObject* found = PyObject_GenericGetAttr(self, name);
+        if (found || !PyErr_ExceptionMatches(PyExc_AttributeError)) return found;
+        PyErr_Clear();
+    }
     return guard<PyObject*>(nullptr, [&]() -> PyObject* {
         InstancePayload& inst = payload_of(self);
         ExclusiveBorrow access(inst.borrow);

@@ -1,6 +1,8 @@
 // Construction of struct records, struct maps and service records.
 #include "python/records.hpp"
 
+#include <algorithm>
+
 namespace velmora::py {
 
 const StructRecord* StructMap::find(std::string_view key) const noexcept {
@@ -37,6 +39,20 @@ StructRecord make_struct_record(const ThriftStruct& definition) {
     r.struct_map = empty_struct_map();
     r.fields_by_name = std::move(by_name);
     r.layout = make_layout(std::move(order));
+
+    r.keep_as_value.reserve(r.fields.size());
+    for (const ThriftField& f : r.fields) r.keep_as_value.push_back(has_unhashable_keys(f.field_type));
+    if (!r.fields.empty()) {
+        auto [lo, hi] = std::minmax_element(r.fields.begin(), r.fields.end(),
+                                            [](const ThriftField& a, const ThriftField& b) { return a.id < b.id; });
+        const std::size_t span = static_cast<std::size_t>(hi->id - lo->id) + 1;
+        if (span <= 4 * r.fields.size() + 32) {
+            r.dense_base = lo->id;
+            r.dense_index.assign(span, -1);
+            for (std::size_t i = 0; i < r.fields.size(); ++i)
+                r.dense_index[static_cast<std::size_t>(r.fields[i].id - lo->id)] = static_cast<std::int32_t>(i);
+        }
+    }
     return r;
 }
 
@@ -82,6 +98,19 @@ PyObject* intern_name(std::string_view name) {
 }
 
 }  // namespace
+
+bool has_unhashable_keys(const ThriftType& type) noexcept {
+    switch (type.kind()) {
+        case TypeKind::List:
+        case TypeKind::Set: return has_unhashable_keys(type.element_type());
+        case TypeKind::Map: {
+            TypeKind k = type.key_type().kind();
+            if (k == TypeKind::List || k == TypeKind::Set || k == TypeKind::Map) return true;
+            return has_unhashable_keys(type.key_type()) || has_unhashable_keys(type.value_type());
+        }
+        default: return false;
+    }
+}
 
 SharedLayout make_layout(FieldOrder order) {
     auto layout = std::make_shared<Layout>();

@@ -61,7 +61,28 @@ struct StructRecord {
     std::shared_ptr<const FieldsByName> fields_by_name;  // later duplicate name wins
     SharedLayout layout;                                  // field_order: names in order, duplicates kept
 
+    // Faster forms of field_index and of a per-field property, derived when the record is
+    // built: positions by id in an array when the ids are close together, and whether a
+    // field's values must be kept as Thrift values (see has_unhashable_keys).
+    std::vector<std::int32_t> dense_index;
+    std::int32_t dense_base = 0;
+    std::vector<bool> keep_as_value;
+
+    // The position of the field with this id (the later one for duplicates), or -1.
+    std::int64_t position_of(std::int16_t id) const noexcept {
+        if (!dense_index.empty()) {
+            const std::int64_t i = static_cast<std::int64_t>(id) - dense_base;
+            return i >= 0 && i < static_cast<std::int64_t>(dense_index.size()) ? dense_index[static_cast<std::size_t>(i)]
+                                                                               : -1;
+        }
+        auto it = field_index.find(id);
+        return it == field_index.end() ? -1 : static_cast<std::int64_t>(it->second);
+    }
 };
+
+// A type whose values have no faithful Python form: somewhere inside it a map is keyed by a
+// list, set or map, and Python cannot hash those keys. Fields of such types keep Thrift values.
+bool has_unhashable_keys(const ThriftType& type) noexcept;
 
 // Struct name or include-prefixed alias -> record. An alias "<prefix>.<Name>" exists for
 // every include prefix and every struct; aliases are resolved on lookup rather than stored,
