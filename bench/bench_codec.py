@@ -14,6 +14,8 @@ import argparse
 import gc
 import json
 import os
+import re
+import resource
 import statistics
 import subprocess
 import sys
@@ -72,6 +74,18 @@ struct Edge {
   14: map<string, list<Item>> ml,
 }
 """
+
+def _struct_fields(idl):
+    """For each struct of the IDL, its fields whose declared type names a struct."""
+    bodies = dict(re.findall(r"struct\s+(\w+)\s*{([^}]*)}", idl))
+    out = {}
+    for name, body in bodies.items():
+        out[name] = tuple(f for t, f in re.findall(r"\d+:\s*(.+?)\s+(\w+)\s*,", body)
+                          if any(re.search(r"\b%s\b" % s, t) for s in bodies))
+    return out
+
+
+STRUCT_FIELDS = _struct_fields(IDL)
 
 SHAPES = [
     ("a", "Flat", "flat struct, 10 fields"),
@@ -173,30 +187,25 @@ def velmora_adapter(vdata, idl_path):
     parser.parse(IDL)
 
     def materialise(inst):
-        # to_dict() through nested instances, down to the leaves. Scalar values and
-        # containers of scalars cost one type check each, as in the peers' walker.
+        # to_dict() reads every field; fields whose declared type holds structs are
+        # materialised in turn, down to the leaves.
         d = inst.to_dict()
-        for k, v in d.items():
-            t = type(v)
-            if t is Inst:
-                d[k] = materialise(v)
-            elif (t is list or t is dict) and v:
-                d[k] = container(v)
+        for k in STRUCT_FIELDS[inst.struct_name]:
+            v = d[k]
+            if v:
+                d[k] = deep(v)
         return d
 
-    def container(v):
-        if type(v) is list:
-            t = type(v[0])
-            if t is Inst:
-                return [materialise(e) for e in v]
-            if t is list or t is dict:
-                return [container(e) if e else e for e in v]
-            return v
-        t = type(next(iter(v.values())))
+    def deep(v):
+        t = type(v)
         if t is Inst:
-            return {k: materialise(e) for k, e in v.items()}
-        if t is list or t is dict:
-            return {k: container(e) if e else e for k, e in v.items()}
+            return materialise(v)
+        if t is list:
+            if type(v[0]) is Inst:
+                return [materialise(e) for e in v]
+            return [deep(e) if e else e for e in v]
+        if t is dict:
+            return {k: deep(e) if e else e for k, e in v.items()}
         return v
 
     def instance(shape, S):
@@ -236,30 +245,31 @@ def velmora_adapter(vdata, idl_path):
 
 
 def _walker(classes, names_of):
-    """Reads every attribute of a peer's decoded object down to the leaves. Scalar values
-    and containers of scalars cost one type check each."""
+    """Reads every attribute of a peer's decoded object down to the leaves: each field once,
+    and the structs inside fields whose declared type holds structs."""
     names = {cls: tuple(names_of(cls)) for cls in classes}
+    nested = {cls: STRUCT_FIELDS[cls.__name__] for cls in classes}
 
     def walk(obj):
-        for n in names[type(obj)]:
+        cls = type(obj)
+        for n in names[cls]:
+            getattr(obj, n)
+        for n in nested[cls]:
             v = getattr(obj, n)
-            t = type(v)
-            if t in names:
-                walk(v)
-            elif (t is list or t is set or t is dict) and v:
-                container(v)
+            if v:
+                deep(v)
         return obj
 
-    def container(v):
-        values = v.values() if type(v) is dict else v
-        t = type(next(iter(values)))
-        if t in names:
-            for e in values:
-                walk(e)
-        elif t is list or t is set or t is dict:
-            for e in values:
+    def deep(v):
+        if type(v) in names:
+            walk(v)
+        elif type(v) is dict:
+            for e in v.values():
                 if e:
-                    container(e)
+                    deep(e)
+        elif type(v) in (list, set):
+            for e in v:
+                deep(e)
 
     return walk
 
@@ -468,27 +478,37 @@ def loops_for(fn, target):
         n *= 10
 
 
-def measure(fns, repeats, target):
-    """Median seconds per call for each named callable; repeats interleaved across them."""
+def measure(fns, repeats, target, faults=None):
+    """Median seconds per call for each named callable; repeats interleaved across them.
+
+    With a `faults` dict, also fills in the page faults per call of each callable.
+    """
     loops = {}
     for name, fn in fns.items():
         fn()  # warm up
         loops[name] = loops_for(fn, target)
     samples = {name: [] for name in fns}
+    faulted = dict.fromkeys(fns, 0)
+    calls = dict.fromkeys(fns, 0)
     gcold = gc.isenabled()
     gc.disable()
     try:
         for _ in range(repeats):
             for name, fn in fns.items():
                 k = loops[name]
+                f0 = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
                 t0 = clock()
                 for _ in range(k):
                     fn()
                 samples[name].append((clock() - t0) / k)
+                faulted[name] += resource.getrusage(resource.RUSAGE_SELF).ru_minflt - f0
+                calls[name] += k
             gc.collect()
     finally:
         if gcold:
             gc.enable()
+    if faults is not None:
+        faults.update({name: faulted[name] / calls[name] for name in fns})
     return {name: statistics.median(s) for name, s in samples.items()}
 
 
@@ -537,6 +557,34 @@ def print_table(title, results, libs, note=""):
         if ref:
             print("%-5s %-30s %12s" % ("(%s)" % shape, "reference: copy the 1 MiB bytes",
                                         fmt_time(ref)))
+
+
+def measure_attribute_reads(libs, repeats, target):
+    """Every field of a decoded (b) read by attribute, against velmora's to_dict() walk."""
+    fns = {}
+    if "velmora" in libs:
+        c = libs["velmora"]["binary"]["b"]
+        obj = c.decode(c.encoded)
+        fns["velmora to_dict()"] = lambda: c.read(obj)
+
+        def by_attribute():
+            for it in obj.items:
+                it.id, it.name, it.score
+            obj.counts
+
+        fns["velmora attributes"] = by_attribute
+    for n in ("thriftpy2", "apache"):
+        if n in libs:
+            c2 = libs[n]["binary"]["b"]
+            o2 = c2.decode(c2.encoded)
+
+            def by_attribute(o2=o2):
+                for it in o2.items:
+                    it.id, it.name, it.score
+                o2.counts
+
+            fns[n + " attributes"] = by_attribute
+    return measure(fns, repeats, target) if fns else {}
 
 
 # ---------------------------------------------------------------------------------------
@@ -752,19 +800,30 @@ def main():
     sanity(libs, vdata)
 
     copy_src = vdata["d"]["data"]
-    binary = {}
+    binary, faults_d = {}, {}
     for shape, _, _ in SHAPES:
         binary[shape] = {}
         for op, _ in OPS:
             fns = {n: lib["binary"][shape].ops[op] for n, lib in libs.items()}
-            binary[shape][op] = measure(fns, repeats, target)
+            if shape == "d":
+                fns["copy"] = lambda: memoryview(copy_src).tobytes()
+                faults_d[op] = {}
+            binary[shape][op] = measure(fns, repeats, target, faults_d.get(op))
         if shape == "d":
-            binary[shape]["copy"] = measure(
-                {"copy": lambda: memoryview(copy_src).tobytes()}, repeats, target)["copy"]
+            # The copy ran beside every operation: its median over all of them.
+            binary[shape]["copy"] = statistics.median(binary[shape][op].pop("copy") for op, _ in OPS)
 
     order = list(libs)
     print_table("Binary protocol (median time per call; ratio = peer time / velmora time, "
                 "above 1 means velmora is faster)", binary, order)
+    print("\n(d) page faults per call (fresh memory the call touched, 4 KiB pages; 1 MiB = 256): "
+          + "; ".join("%s: %s" % (op, ", ".join("%s %.0f" % (n, f) for n, f in faults_d[op].items()))
+                      for op in ("enc_dict", "dec")))
+    attr = measure_attribute_reads(libs, repeats, target)
+    if attr:
+        print("\nReading the fields of an already decoded (b) (1,000 items of 3 fields + the map), "
+              "median per call:")
+        print("  " + ", ".join("%s %s" % (k, fmt_time(v)) for k, v in attr.items()))
 
     compact_libs = [n for n in order if libs[n].get("compact")]
     compact = {}
