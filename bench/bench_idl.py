@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """IDL benchmark: time to parse each file of the real-world corpus, velmora against thriftpy2.
 
-    PYTHONPATH=build/dev python3 bench/bench_idl.py            # full run (under a minute)
+    PYTHONPATH=build/dev python3 bench/bench_idl.py            # full run (1-2 minutes)
     PYTHONPATH=build/dev python3 bench/bench_idl.py --quick    # one repeat
 
 Skips (exit 0) when the corpus folder is absent. Each file is parsed as one document with
