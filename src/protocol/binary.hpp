@@ -104,6 +104,10 @@ public:
     }
 
     // A view into the input: valid as long as the input buffer.
+    // Strings travel as length-prefixed bytes, so a caller that validates UTF-8 itself may
+    // read them with read_binary.
+    static constexpr bool kStringsAreRawBytes = true;
+
     ProtocolResult<std::string_view> read_string() {
         auto len = read_i32();
         if (!len) return Err{std::move(len).error()};

@@ -228,6 +228,10 @@ public:
         return std::bit_cast<double>(detail::load_be<std::uint64_t>(p));
     }
 
+    // Strings travel as length-prefixed bytes, so a caller that validates UTF-8 itself may
+    // read them with read_binary.
+    static constexpr bool kStringsAreRawBytes = true;
+
     ProtocolResult<std::string_view> read_string() {
         auto n = read_varint32();
         if (!n) return Err{std::move(n).error()};

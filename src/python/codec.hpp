@@ -3,6 +3,7 @@
 
 #include <limits>
 
+#include "protocol/input_cursor.hpp"
 #include "protocol/skip.hpp"
 #include "protocol/types.hpp"
 #include "python/convert.hpp"
@@ -493,11 +494,7 @@ public:
                 if (!v) return fail(v.error());
                 return PyFloat_FromDouble(*v);
             }
-            case TypeKind::String: {
-                auto s = r_.read_string();
-                if (!s) return fail(s.error());
-                return PyUnicode_DecodeUTF8(s->data(), static_cast<Py_ssize_t>(s->size()), nullptr);
-            }
+            case TypeKind::String: return read_text();
             case TypeKind::Binary: {
                 auto b = r_.read_binary();
                 if (!b) return fail(b.error());
@@ -544,7 +541,11 @@ public:
 
 private:
     PyObject* read_instance_fields(const StructRecord& record) {
-        InstancePayload inst = empty_instance_of(record, map_);
+        // The instance is built in place and filled as fields arrive; on failure it is
+        // released with whatever it held.
+        Ref obj = Ref::steal(new_instance_object(record, map_));
+        if (!obj) return nullptr;
+        InstancePayload& inst = InstanceObject::of(obj.get());
         for (;;) {
             auto header = r_.read_field_begin();
             if (!header) return fail(header.error());
@@ -573,7 +574,27 @@ private:
             auto skipped = protocol::skip_value(r_, header->type);
             if (!skipped) return fail(skipped.error());
         }
-        return wrap_instance(std::move(inst));
+        return obj.release();
+    }
+
+    // A string as str. Where strings are plain bytes on the wire, the interpreter's decoder is
+    // the only UTF-8 check on the way; the protocol's own check runs only to word a failure.
+    PyObject* read_text() {
+        if constexpr (requires { R::kStringsAreRawBytes; }) {
+            auto b = r_.read_binary();
+            if (!b) return fail(b.error());
+            const char* p = reinterpret_cast<const char*>(b->data());
+            PyObject* s = PyUnicode_DecodeUTF8(p, static_cast<Py_ssize_t>(b->size()), nullptr);
+            if (s || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return s;
+            auto bad = protocol::validate_utf8(*b);
+            if (!bad) return nullptr;
+            PyErr_Clear();
+            return fail(protocol::InputCursor::utf8_error(*bad));
+        } else {
+            auto s = r_.read_string();
+            if (!s) return fail(s.error());
+            return PyUnicode_DecodeUTF8(s->data(), static_cast<Py_ssize_t>(s->size()), nullptr);
+        }
     }
 
     template <class T>
@@ -624,7 +645,8 @@ private:
         if (!header) return fail(header.error());
         auto count = element_count(header->size);
         if (!count) return nullptr;
-        Ref dict = Ref::steal(PyDict_New());
+        const std::size_t hint = std::min<std::size_t>(*count, r_.reserve_hint(header->size));
+        Ref dict = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(hint)));
         if (!dict) return nullptr;
         for (std::uint32_t i = 0; i < *count; ++i) {
             Ref key = Ref::steal(read_value(kt));

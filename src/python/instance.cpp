@@ -232,6 +232,10 @@ PyObject* wrap_instance(InstancePayload&& payload) noexcept {
     return make_object<InstancePayload>(instance_lazy.get(), std::move(payload));
 }
 
+PyObject* new_instance_object(const StructRecord& record, const SharedStructMap& map) noexcept {
+    return make_object<InstancePayload>(instance_lazy.get(), record.name, record.layout, record.fields_by_name, map);
+}
+
 InstancePayload* instance_payload(PyObject* obj) noexcept {
     PyTypeObject* type = instance_lazy.get();
     if (!type) {

@@ -47,6 +47,9 @@ InstancePayload instance_with_defaults(const StructRecord& record);
 
 // Wraps a payload into a new ThriftStructInstance (nullptr with the error set).
 PyObject* wrap_instance(InstancePayload&& payload) noexcept;
+// A new ThriftStructInstance of `record` with nothing set, built in place (for readers that
+// fill its slots directly); nullptr with the error set.
+PyObject* new_instance_object(const StructRecord& record, const SharedStructMap& map) noexcept;
 
 // The payload of a ThriftStructInstance, or nullptr when `obj` is something else.
 InstancePayload* instance_payload(PyObject* obj) noexcept;
