@@ -22,12 +22,12 @@ public:
     BytesOutput(const BytesOutput&) = delete;
     BytesOutput& operator=(const BytesOutput&) = delete;
 
-    void push_back(std::uint8_t b) {
+    [[gnu::always_inline]] void push_back(std::uint8_t b) {
         if (size_ == capacity_) [[unlikely]]
             grow(1);
         data_[size_++] = b;
     }
-    void append(const void* p, std::size_t n) {
+    [[gnu::always_inline]] void append(const void* p, std::size_t n) {
         if (n > capacity_ - size_) [[unlikely]]
             grow(n);
         std::memcpy(data_ + size_, p, n);

@@ -200,15 +200,46 @@ private:
         const Py_ssize_t n = PyList_GET_SIZE(obj);
         if (!fits_wire_length(static_cast<std::size_t>(n))) return false;
         w_.write_list_begin(type_code(elem), static_cast<std::int32_t>(n));
-        const StructRecord* record = nullptr;
-        if (elem.kind() == TypeKind::Struct && n > 0 && !(record = find_struct(elem.struct_name()))) return false;
         // Items are re-checked against the current size: element conversions may run Python
         // code that changes the list.
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (i >= PyList_GET_SIZE(obj)) return raise_changed_size("list");
-            Ref item = Ref::borrow(PyList_GET_ITEM(obj, i));
-            if (!(record ? write_struct(*record, item.get()) : write_value(elem, item.get()))) return false;
+        auto each = [&](auto&& write_item) {
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                if (i >= PyList_GET_SIZE(obj)) return raise_changed_size("list");
+                Ref item = Ref::borrow(PyList_GET_ITEM(obj, i));
+                if (!write_item(item.get())) return false;
+            }
+            return true;
+        };
+        bool ok;
+        switch (elem.kind()) {
+            // The commonest element types get loops of their own.
+            case TypeKind::I32:
+                ok = each([&](PyObject* item) {
+                    std::int64_t v;
+                    if (!extract_integer(item, std::numeric_limits<std::int32_t>::min(),
+                                         std::numeric_limits<std::int32_t>::max(), v))
+                        return false;
+                    w_.write_i32(static_cast<std::int32_t>(v));
+                    return true;
+                });
+                break;
+            case TypeKind::String:
+                ok = each([&](PyObject* item) {
+                    std::string_view s;
+                    if (!extract_str(item, s) || !fits_wire_length(s.size())) return false;
+                    w_.write_string(s);
+                    return true;
+                });
+                break;
+            case TypeKind::Struct: {
+                const StructRecord* record = n > 0 ? find_struct(elem.struct_name()) : nullptr;
+                if (n > 0 && !record) return false;
+                ok = each([&](PyObject* item) { return write_struct(*record, item); });
+                break;
+            }
+            default: ok = each([&](PyObject* item) { return write_value(elem, item); }); break;
         }
+        if (!ok) return false;
         if (PyList_GET_SIZE(obj) != n) return raise_changed_size("list");
         return !protocol_failed(w_.write_list_end());
     }
