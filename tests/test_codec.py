@@ -117,6 +117,8 @@ def read(name, data, protocol):
 # ---------------------------------------------------------------------------------------
 # Byte-exact encodings
 
+MIXED = {"b": True, "y": -2, "h": -2, "l": -2, "d": 1.0, "st": ["a"], "m": {1: "x"}, "leaf": {"s": "z"}}
+
 @pytest.mark.parametrize("name, data, protocol, expected", [
     ("One", {"a": 1}, P.Binary, bytes.fromhex("0800010000000100")),
     ("One", {"a": 1}, P.Compact, bytes.fromhex("150200")),
@@ -129,6 +131,12 @@ def read(name, data, protocol):
     ("Defaults", {"a": 1}, P.Binary,
      bytes.fromhex("080001 00000001 080002 00000005 0f0003 0b 00000000 080005 00000007 00")),
     ("AB", {"a": -1, "b": "hé"}, P.Binary, bytes.fromhex("080001 ffffffff 0b0002 00000003 68c3a9 00")),
+    ("Every", MIXED, P.Binary, bytes.fromhex(
+        "020001 01 030002 fe 060003 fffe 0a0005 fffffffffffffffe 040006 3ff0000000000000"
+        "0e000a 0b 00000001 00000001 61 0d000b 08 0b 00000001 00000001 00000001 78"
+        "0c000c 0b0001 00000001 7a 00 00")),
+    ("Every", MIXED, P.Compact, bytes.fromhex(
+        "11 13 fe 14 03 26 03 17 3ff0000000000000 4a 18 02 61 1b 02 58 02 02 78 1c 18 02 7a 00 00")),
     # Compact: short and long field headers, booleans folded into the header, an implicit
     # negative id, zigzag lengths
     ("Ids", {"a": 1, "b": 2, "c": 3, "t": True, "f": False, "n": -1}, P.Compact,
@@ -278,6 +286,16 @@ def test_writer_accepts_what_the_typed_extraction_accepts(data, same_as):
             S("Every").serialize_with_protocol(same_as, protocol)
 
 
+def read_back(struct_def, data, protocol):
+    """Fields present on the wire after serializing `data`, by name."""
+    if protocol == P.JSON:
+        body = json.loads(struct_def.serialize_with_protocol(data, protocol))
+        names = {str(f.id): f.name for f in struct_def.fields}
+        return {names[k]: v[1] if v[0] != "lst" else v[1][2:] for k, v in body.items()}
+    inst = struct_def.deserialize_with_protocol(struct_def.serialize_with_protocol(data, protocol), protocol)
+    return {k: v for k, v in inst.to_dict().items() if v is not None}
+
+
 @pytest.mark.parametrize("protocol", ALL_PROTOCOLS)
 def test_required_fields_and_defaults(protocol):
     d = S("Defaults")
@@ -293,16 +311,6 @@ def test_required_fields_and_defaults(protocol):
     inst.r = None
     inst.rd = None
     assert read_back(d, inst, protocol) == {"b": 5, "empty": []}
-
-
-def read_back(struct_def, data, protocol):
-    """Fields present on the wire after serializing `data`, by name."""
-    if protocol == P.JSON:
-        body = json.loads(struct_def.serialize_with_protocol(data, protocol))
-        names = {str(f.id): f.name for f in struct_def.fields}
-        return {names[k]: v[1] if v[0] != "lst" else v[1][2:] for k, v in body.items()}
-    inst = struct_def.deserialize_with_protocol(struct_def.serialize_with_protocol(data, protocol), protocol)
-    return {k: v for k, v in inst.to_dict().items() if v is not None}
 
 
 @pytest.mark.parametrize("protocol", ALL_PROTOCOLS)
