@@ -50,15 +50,15 @@ PyObject* serialize_with(const StructRecord& record, PyObject* data, bool wrap_i
 template <class Out>
 using JSONWriter = protocol::JSONProtocolWriter;
 
+// The top-level struct is opened like a nested one in every protocol (Binary reads no bytes
+// for it), so it counts as one level of the nesting bound wherever the data comes from.
 template <class Reader>
-PyObject* deserialize_with(const StructRecord& record, std::span<const std::uint8_t> bytes, bool begin_struct) {
+PyObject* deserialize_with(const StructRecord& record, std::span<const std::uint8_t> bytes) {
     Reader r(bytes);
-    if (begin_struct) {
-        auto begun = r.read_struct_begin();
-        if (!begun) {
-            raise_protocol_error("Read error: ", begun.error());
-            return nullptr;
-        }
+    auto begun = r.read_struct_begin();
+    if (!begun) {
+        raise_protocol_error("Read error: ", begun.error());
+        return nullptr;
     }
     PyReader<Reader> reader(r, record.struct_map, ReadStyle::Instance);
     return reader.read_instance(record);
@@ -96,8 +96,8 @@ PyObject* deserialize_with_protocol(const StructRecord& record, PyObject* data, 
         std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data)),
                                             static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
         switch (protocol) {
-            case ProtocolType::Binary: return deserialize_with<protocol::BinaryProtocolReader>(record, bytes, false);
-            case ProtocolType::Compact: return deserialize_with<protocol::CompactProtocolReader>(record, bytes, true);
+            case ProtocolType::Binary: return deserialize_with<protocol::BinaryProtocolReader>(record, bytes);
+            case ProtocolType::Compact: return deserialize_with<protocol::CompactProtocolReader>(record, bytes);
             case ProtocolType::JSON: return deserialize_json_struct(record, bytes);
         }
         PyErr_SetString(PyExc_SystemError, "unknown protocol");
