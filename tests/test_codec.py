@@ -560,3 +560,13 @@ def test_stored_values_become_python_objects():
     assert (inst.leaf.struct_name, inst.leaf.to_dict()) == ("Leaf", {"s": None})
     # a struct value whose type the document does not know lists its own (no) fields
     assert (inst.later.struct_name, inst.later.field_names()) == ("Later", [])
+
+
+@pytest.mark.parametrize("protocol", [velmora.ProtocolType.Binary, velmora.ProtocolType.Compact])
+def test_values_longer_than_the_wire_can_state_are_refused(protocol):
+    # lengths travel as signed 32-bit numbers; a wrapped length would corrupt the output
+    p = velmora.ThriftParser()
+    p.parse("struct B { 1: binary b }")
+    huge = bytes(2**31)
+    with pytest.raises(OverflowError, match="too large for the wire"):
+        p.get_struct("B").serialize_with_protocol({"b": huge}, protocol)
