@@ -43,7 +43,9 @@ public:
 
 private:
     [[gnu::noinline]] void grow(std::size_t n) {
-        const std::size_t wanted = std::max(capacity_ * 2, size_ + n);
+        // Doubling for small writes; a large value gets room for what usually follows it
+        // (the stop byte, a few more fields) so it is not moved again a few bytes later.
+        const std::size_t wanted = std::max(capacity_ * 2, size_ + n + n / 16 + 256);
         if (wanted > static_cast<std::size_t>(PY_SSIZE_T_MAX) - sizeof(PyBytesObject)) {
             PyErr_NoMemory();
             throw PythonError{};
