@@ -33,7 +33,7 @@ PyTypeObject* make_type(const TypeDecl& decl) noexcept {
         unsigned flags = Py_TPFLAGS_DEFAULT;
         if (decl.gc) flags |= Py_TPFLAGS_HAVE_GC;
         if (!decl.constructible) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
-        // The interpreter keeps a pointer to the spec's name, so it must outlive the type.
+        // The interpreter keeps a pointer to the type's qualified name, so it must outlive the type.
         static std::deque<std::string> qualified_names;
         const char* qualified = qualified_names.emplace_back(std::string("velmora.") + decl.name).c_str();
         PyType_Spec spec{qualified, decl.basicsize, 0, flags, slots.data()};
