@@ -341,10 +341,10 @@ def apache_adapter(pdata, idl_path):
         ns = {}
         exec(src, ns)
         cls = type(name, (Base,), {"__slots__": tuple(names), "__init__": ns["__init__"]})
-        spec = [None] * (max(f[0] for f in fields) + 1)
+        field_table = [None] * (max(f[0] for f in fields) + 1)
         for fid, fname, ttype, args in fields:
-            spec[fid] = (fid, ttype, fname, args, None)
-        cls.thrift_spec = tuple(spec)
+            field_table[fid] = (fid, ttype, fname, args, None)
+        cls.thrift_spec = tuple(field_table)
         return cls
 
     S, U8, BIN = TType.STRING, "UTF8", "BINARY"
@@ -620,11 +620,11 @@ def normalise(x):
     if isinstance(x, (set, frozenset)):
         return sorted(normalise(v) for v in x)
     if hasattr(x, "thrift_spec"):
-        spec = x.thrift_spec
-        if isinstance(spec, dict):  # thriftpy2
-            names = [s[1] for s in spec.values()]
+        field_table = x.thrift_spec
+        if isinstance(field_table, dict):  # thriftpy2
+            names = [s[1] for s in field_table.values()]
         else:  # Apache
-            names = [s[2] for s in spec if s]
+            names = [s[2] for s in field_table if s]
         return {n: normalise(getattr(x, n)) for n in names}
     return x
 

@@ -36,14 +36,14 @@ PyTypeObject* make_type(const TypeDecl& decl) noexcept {
         // The interpreter keeps a pointer to the type's qualified name, so it must outlive the type.
         static std::deque<std::string> qualified_names;
         const char* qualified = qualified_names.emplace_back(std::string("velmora.") + decl.name).c_str();
-        PyType_Spec spec{qualified, decl.basicsize, 0, flags, slots.data()};
+        PyType_Spec type_spec{qualified, decl.basicsize, 0, flags, slots.data()};
 
         Ref bases;
         if (decl.base) {
             bases = Ref::steal(PyTuple_Pack(1, decl.base));
             if (!bases) return nullptr;
         }
-        PyObject* t = PyType_FromSpecWithBases(&spec, bases.get());
+        PyObject* t = PyType_FromSpecWithBases(&type_spec, bases.get());
         if (!t) return nullptr;
         auto* type = reinterpret_cast<PyTypeObject*>(t);
         // Qualified for __module__, bare for the type name that error messages and reprs
